@@ -210,9 +210,9 @@ bool Image::Encode(OutputFormat format, std::vector<uint8_t>* out) const {
     if (!Orient(pixels, info_.orientation, &scratch.oriented, &upright)) return false;
     pixels = upright;
   }
-  // Composing over white once here serves JPEG output and the 24-bit depth alike.
-  const bool colour_only = depth_ == Depth::kColour || format == OutputFormat::kJpeg;
-  if ((colour_only && pixels.channels == 4) || (depth_ == Depth::kColour && pixels.channels == 1)) {
+  // Alpha goes (composed over white) for JPEG output and once the depth has become 24.
+  const bool drop_alpha = !alpha_ || format == OutputFormat::kJpeg;
+  if ((drop_alpha && pixels.channels == 4) || (depth_ == Depth::kColour && pixels.channels == 1)) {
     Pixmap rgb;
     if (!ToRgb(pixels, &scratch.converted, &rgb)) return false;
     pixels = rgb;

@@ -1,0 +1,17 @@
+# Fails unless LIBRARY's dynamic symbol table defines exactly the imaging library's nine functions.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${out}")
+set(names)
+foreach(line ${lines})
+  string(REGEX REPLACE "^.* " "" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+list(SORT names)
+set(expected ChangeImageFormat DeleteImageObject GetHeight GetNumBits GetWidth InitImageObject
+    Save SetQuality Stretch)
+if(NOT names STREQUAL expected)
+  message(FATAL_ERROR "exports are '${names}', expected '${expected}'")
+endif()
