@@ -58,13 +58,29 @@ enum Axis { kRed, kGreen, kBlue };
 
 inline int CellIndex(int r, int g, int b) { return r * kStrideR + g * kStrideG + b; }
 
+// The histogram level (0 to 31) of each channel value. The levels span the range the image
+// uses, so that an image of few tones (a dark one, say) still gets fine boxes.
+struct Levels {
+  std::array<std::array<uint8_t, 256>, 3> of;
+
+  void Span(int channel, int lo, int hi) {
+    for (int v = 0; v < 256; ++v) {
+      const int clamped = std::clamp(v, lo, hi);
+      of[channel][v] = static_cast<uint8_t>((clamped - lo) * kLevels / (hi - lo + 1));
+    }
+  }
+  int Cell(int r, int g, int b) const {
+    return (of[0][r] * kLevels + of[1][g]) * kLevels + of[2][b];
+  }
+};
+
 // Wu's quantiser over a histogram of cumulative moments.
 class WuQuantizer {
  public:
-  explicit WuQuantizer(std::vector<Moment>* cells) : m_(*cells) {}
+  WuQuantizer(std::vector<Moment>* cells, const Levels& levels) : m_(*cells), levels_(levels) {}
 
   void Add(int r, int g, int b) {
-    Moment& c = m_[CellIndex((r >> 3) + 1, (g >> 3) + 1, (b >> 3) + 1)];
+    Moment& c = m_[CellIndex(levels_.of[0][r] + 1, levels_.of[1][g] + 1, levels_.of[2][b] + 1)];
     c.w += 1;
     c.r += r;
     c.g += g;
@@ -228,6 +244,7 @@ class WuQuantizer {
   }
 
   std::vector<Moment>& m_;
+  const Levels& levels_;
 };
 
 // Nearest palette entry by squared RGB distance. Entries are sorted by r + g + b; since
@@ -236,8 +253,9 @@ class WuQuantizer {
 class NearestColour {
  public:
   // `hint[cell]` names, for each cell of 32 levels per channel, an entry likely to be near.
-  NearestColour(const std::vector<Rgb>& palette, const std::vector<uint8_t>& hint)
-      : count_(static_cast<int>(palette.size())), hint_(hint) {
+  NearestColour(const std::vector<Rgb>& palette, const std::vector<uint8_t>& hint,
+                const Levels& levels)
+      : count_(static_cast<int>(palette.size())), hint_(hint), levels_(levels) {
     for (int i = 0; i < count_; ++i) order_[i] = static_cast<uint8_t>(i);
     std::sort(order_.begin(), order_.begin() + count_,
               [&](uint8_t x, uint8_t y) { return Sum(palette[x]) < Sum(palette[y]); });
@@ -260,7 +278,7 @@ class NearestColour {
   int Find(int r, int g, int b) const {
     const int s = r + g + b;
     // Starting from the hinted entry makes the bound prune from the first step.
-    int best_i = position_[hint_[((r >> 3) * kLevels + (g >> 3)) * kLevels + (b >> 3)]];
+    int best_i = position_[hint_[levels_.Cell(r, g, b)]];
     int best = Distance(best_i, r, g, b);
     // Each side is scanned on its own: simple loops whose exits the processor predicts.
     for (int i = start_[s]; i < count_; ++i) {
@@ -297,6 +315,7 @@ class NearestColour {
 
   int count_;
   const std::vector<uint8_t>& hint_;
+  const Levels& levels_;
   std::array<uint8_t, kMaxColours> order_, position_;
   std::array<int16_t, kMaxColours> r_, g_, b_;
   std::array<int, kMaxColours> sum_;
@@ -422,9 +441,22 @@ bool Quantize(const uint8_t* pixels, int width, int height, int channels, size_t
     out->indices.resize(count);
     if (MapExactly(pixels, width, height, channels, stride, out)) return true;
 
+    int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* px = pixels + static_cast<size_t>(y) * stride;
+      for (int x = 0; x < width; ++x, px += channels) {
+        if (!Opaque(px, channels)) continue;
+        for (int c = 0; c < 3; ++c) {
+          lo[c] = std::min<int>(lo[c], px[c]);
+          hi[c] = std::max<int>(hi[c], px[c]);
+        }
+      }
+    }
+    Levels levels;
+    for (int c = 0; c < 3; ++c) levels.Span(c, lo[c], hi[c]);
     bool transparent = false;
     std::vector<Moment> cells(kCells);
-    WuQuantizer wu(&cells);
+    WuQuantizer wu(&cells, levels);
     // Very large images enter the histogram as an even sample of their pixels.
     const size_t sample_every = (count + kMaxSamples - 1) / kMaxSamples;
     size_t skip = 0;
@@ -445,7 +477,7 @@ bool Quantize(const uint8_t* pixels, int width, int height, int channels, size_t
     out->transparent_index = -1;
     std::vector<uint8_t> box_of(kLevels * kLevels * kLevels);
     wu.MakePalette(transparent ? kMaxColours - 1 : kMaxColours, &out->palette, &box_of);
-    const NearestColour nearest(out->palette, box_of);
+    const NearestColour nearest(out->palette, box_of, levels);
     if (transparent) {
       out->transparent_index = static_cast<int>(out->palette.size());
       out->palette.push_back(Rgb{0, 0, 0});
