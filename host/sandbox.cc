@@ -5,6 +5,7 @@
 #include <linux/landlock.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -59,6 +60,10 @@ PrivateTempDir::~PrivateTempDir() {
   if (path_.empty()) return;
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+  if (watcher_fd_ >= 0) {
+    close(watcher_fd_);
+    waitpid(watcher_pid_, nullptr, 0);
+  }
 }
 
 bool PrivateTempDir::Create(std::string* error) {
@@ -72,6 +77,29 @@ bool PrivateTempDir::Create(std::string* error) {
   }
   path_ = pattern;
   setenv("TMPDIR", path_.c_str(), 1);
+  // Once confined, the process may not remove the folder itself from its parent; a watcher
+  // forked now, before any thread or confinement, removes it when the host's end of the pipe
+  // closes, at exit or at a crash alike.
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) == 0) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(fds[1]);
+      char byte;
+      while (read(fds[0], &byte, 1) != 0 && errno == EINTR) {
+      }
+      std::error_code ignored;
+      std::filesystem::remove_all(path_, ignored);
+      _exit(0);
+    }
+    close(fds[0]);
+    if (pid > 0) {
+      watcher_fd_ = fds[1];
+      watcher_pid_ = pid;
+    } else {
+      close(fds[1]);
+    }
+  }
   return true;
 }
 

@@ -23,6 +23,8 @@ class PrivateTempDir {
 
  private:
   std::string path_;
+  int watcher_fd_ = -1;  // closing it tells the watcher to remove the folder
+  int watcher_pid_ = -1;
 };
 
 // Restricts the process (and every thread it starts later) to reading `read_dirs` and
