@@ -17,7 +17,8 @@ struct Image {
   int32_t bits = 24;
 };
 
-// What Save does: write `save_bytes` bytes at the path (1), or write nothing and fail (0).
+// What Save does: write `save_bytes` bytes at the path (1; sparse past 1 GiB), or write nothing
+// and fail (0).
 struct Script {
   std::map<std::string, Image> images;
   bool save_succeeds = true;
