@@ -28,6 +28,17 @@ HANDLER_CALL OnlyCall() {
   return HandlerCalls().empty() ? HANDLER_CALL{} : HandlerCalls()[0];
 }
 
+// Checks that `pszCommand` (null: no handler) was called once, with `args`.
+void ExpectHandlerCall(const char* pszCommand, const Args& args) {
+  if (pszCommand == nullptr) {
+    EXPECT_TRUE(HandlerCalls().empty());
+    return;
+  }
+  HANDLER_CALL call = OnlyCall();
+  EXPECT_EQ(call.strCommand, pszCommand);
+  EXPECT_EQ(call.args, args);
+}
+
 struct DISPATCH_CASE {
   const char* pszQuery;
   const char* pszCommand;  // the handler expected, or null for none
@@ -77,13 +88,7 @@ TEST_F(FrameTest, GetQueryTextsReachTheirCommandOrGetA400) {
     DWORD dwResult = HttpExtensionProc(server.Ecb());
     EXPECT_EQ(server.Ecb()->dwHttpStatusCode, c.dwStatus);
     EXPECT_EQ(dwResult, c.dwStatus == 200 ? HSE_STATUS_SUCCESS : HSE_STATUS_ERROR);
-    if (c.pszCommand != nullptr) {
-      HANDLER_CALL call = OnlyCall();
-      EXPECT_EQ(call.strCommand, c.pszCommand);
-      EXPECT_EQ(call.args, c.args);
-    } else {
-      EXPECT_TRUE(HandlerCalls().empty());
-    }
+    ExpectHandlerCall(c.pszCommand, c.args);
     if (c.pszShown != nullptr) {
       EXPECT_NE(server.Wire().strBody.find(std::string("Request: ") + c.pszShown + "\r\n"),
                 std::string::npos)
@@ -132,13 +137,7 @@ TEST_F(FrameTest, PostBodiesAreTheRequestTextAndTheQueryNamesTheCommand) {
     CFakeServer server("POST", c.pszQuery, c.strBody);
     HttpExtensionProc(server.Ecb());
     EXPECT_EQ(server.Ecb()->dwHttpStatusCode, c.dwStatus);
-    if (c.pszCommand != nullptr) {
-      HANDLER_CALL call = OnlyCall();
-      EXPECT_EQ(call.strCommand, c.pszCommand);
-      EXPECT_EQ(call.args, c.args);
-    } else {
-      EXPECT_TRUE(HandlerCalls().empty());
-    }
+    ExpectHandlerCall(c.pszCommand, c.args);
   }
 }
 
