@@ -43,11 +43,16 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 }
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
-  auto* headers = static_cast<std::multimap<std::string, std::string>*>(user);
+  auto* reply = static_cast<Reply*>(user);
+  auto* headers = &reply->headers;
   std::string line(data, size * count);
-  if (line.rfind("HTTP/", 0) == 0) headers->clear();  // a new response (after 100 Continue)
+  if (line.rfind("HTTP/", 0) == 0) {  // a new response (after 100 Continue)
+    headers->clear();
+    reply->raw_headers.clear();
+  }
   size_t colon = line.find(':');
   if (colon != std::string::npos) {
+    reply->raw_headers += line;
     std::string name = line.substr(0, colon);
     std::transform(name.begin(), name.end(), name.begin(), ::tolower);
     std::string value = line.substr(colon + 1);
@@ -163,7 +168,7 @@ Reply Client::Fetch(const std::string& url, const Request& request) {
   curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &OnBody);
   curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reply.body);
   curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, &OnHeader);
-  curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &reply.headers);
+  curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &reply);
   curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, request.timeout_ms);
   curl_easy_setopt(curl_, CURLOPT_NOPROXY, "*");
   curl_slist* headers = nullptr;

@@ -51,6 +51,7 @@ struct Reply {
   CURLcode code = CURLE_OK;
   long status = 0;
   std::multimap<std::string, std::string> headers;  // names in lower case
+  std::string raw_headers;  // the header lines as received, each ending in "\r\n"
   std::string body;
   long new_connections = 0;  // connections libcurl opened for this request
 
