@@ -1,38 +1,13 @@
-// Small images written by the tests themselves, and the sizes of encoded thumbnails.
+// The sizes stored in encoded thumbnails.
 #include "test_images.h"
 
 #include <jpeglib.h>
-#include <png.h>
 
 #include <csetjmp>
-#include <cstdio>
-#include <memory>
-#include <stdexcept>
-#include <vector>
+#include <cstdint>
 
 namespace test_images {
 namespace {
-
-using File = std::unique_ptr<FILE, int (*)(FILE*)>;
-
-File OpenForWriting(const std::string& path) {
-  File file(std::fopen(path.c_str(), "wb"), &std::fclose);
-  if (!file) throw std::runtime_error("cannot write " + path);
-  return file;
-}
-
-std::vector<unsigned char> Gradient(int width, int height) {
-  std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      unsigned char* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
-      p[0] = static_cast<unsigned char>(x * 255 / (width > 1 ? width - 1 : 1));
-      p[1] = static_cast<unsigned char>(y * 255 / (height > 1 ? height - 1 : 1));
-      p[2] = static_cast<unsigned char>((x + y) & 0xff);
-    }
-  }
-  return rgb;
-}
 
 uint32_t BigEndian32(const std::string& bytes, size_t at) {
   auto b = [&](size_t i) {
@@ -71,41 +46,6 @@ bool ReadJpegHeader(const unsigned char* data, size_t size, int* width, int* hei
 }
 
 }  // namespace
-
-void WriteJpeg(const std::string& path, int width, int height) {
-  std::vector<unsigned char> rgb = Gradient(width, height);
-  File file = OpenForWriting(path);
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr error;
-  cinfo.err = jpeg_std_error(&error);
-  jpeg_create_compress(&cinfo);
-  jpeg_stdio_dest(&cinfo, file.get());
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 90, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = &rgb[static_cast<size_t>(cinfo.next_scanline) * width * 3];
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-}
-
-void WritePng(const std::string& path, int width, int height) {
-  std::vector<unsigned char> rgb = Gradient(width, height);
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(width);
-  image.height = static_cast<png_uint_32>(height);
-  image.format = PNG_FORMAT_RGB;
-  if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr)) {
-    throw std::runtime_error("cannot write " + path);
-  }
-}
 
 Size JpegSize(const std::string& bytes) {
   Size size;

@@ -1,13 +1,9 @@
-// Small images written by the tests themselves, and the sizes of encoded thumbnails.
+// The sizes stored in encoded thumbnails.
 #pragma once
 
 #include <string>
 
 namespace test_images {
-
-// Writes a width x height colour gradient as a baseline JPEG (quality 90) or an RGB PNG.
-void WriteJpeg(const std::string& path, int width, int height);
-void WritePng(const std::string& path, int width, int height);
 
 struct Size {
   int width = 0;

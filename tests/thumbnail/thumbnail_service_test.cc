@@ -1,8 +1,11 @@
 // The whole service through libparvix.so's exported entry point and the real imaging library.
 #include <gtest/gtest.h>
 
+#include <png.h>
+
 #include <thread>
 
+#include "../rasterkit/test_images.h"
 #include "fake_server.h"
 #include "isapi.h"
 #include "temp_dir.h"
@@ -33,8 +36,10 @@ class ThumbnailServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     images_ = tmp_images_.path();
-    test_images::WriteJpeg(images_ + "/my photo.jpg", 400, 300);
-    test_images::WritePng(images_ + "/wide.png", 640, 480);
+    ASSERT_TRUE(rktest::WriteBytes(images_ + "/my photo.jpg",
+                                   rktest::MakeJpeg(400, 300, rktest::JpegKind::kColour)));
+    ASSERT_TRUE(rktest::WriteBytes(images_ + "/wide.png",
+                                   rktest::MakePng(640, 480, PNG_COLOR_TYPE_RGB, 8)));
   }
   ScopedTempDir tmp_images_;
   std::string images_;
